@@ -3,7 +3,7 @@
 // Signals the ready event once the file is held; exits when the release event is set.
 #include <windows.h>
 
-#include <cstdio>
+#include <cwchar>
 
 int wmain(int argc, wchar_t** argv)
 {
