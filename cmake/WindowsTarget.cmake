@@ -4,7 +4,7 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                         _WIN32_WINNT=0x0601 WINVER=0x0601)
 add_compile_options(-Wall -Wextra -fstack-protector-strong)
 # Static runtime: the exe must start alone on a clean Windows or Wine.
-add_link_options(-static -municode -fstack-protector-strong
+add_link_options(-static -fstack-protector-strong
     -Wl,--dynamicbase,--nxcompat,--large-address-aware,--no-insert-timestamp
     -Wl,--major-subsystem-version,6,--minor-subsystem-version,1
     -Wl,--major-os-version,6,--minor-os-version,1)
@@ -18,3 +18,9 @@ if(CMAKE_BUILD_TYPE STREQUAL "Release")
     # Build paths must not leak into the image, or two checkouts build different bytes.
     add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
 endif()
+
+# Programs whose entry is wWinMain or wmain (wide command line) link with this;
+# console programs that take GoogleTest's main() do not.
+function(use_wide_entry target)
+    target_link_options(${target} PRIVATE -municode)
+endfunction()
