@@ -82,8 +82,10 @@ void TFileStream::WriteBuffer(const void* buffer, std::size_t count)
     if (ok && written == count)
         return;
     // Put the file back as it was: no partial record may stay behind.
-    Seek(start);
-    Truncate();
+    if (Size() != start) {
+        Seek(start);
+        Truncate();
+    }
     RaiseWriteError(errorCode);
 }
 
