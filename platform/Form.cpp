@@ -261,6 +261,7 @@ LRESULT CALLBACK TForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     }
     // Nothing may unwind through the system's frames: park the error for the message loop.
     try {
+        TApplication::THandlerScope running;
         return form->HandleMessage(message, wParam, lParam);
     } catch (...) {
         Application->ParkException(std::current_exception());
@@ -276,8 +277,10 @@ LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             if (TControl* control = FindControl(reinterpret_cast<HWND>(lParam)))
                 control->Command(HIWORD(wParam));
         } else if (LOWORD(wParam) == IDOK) {
-            // Enter: only a focused button takes it; the form has no default button.
-            if (TControl* focused = FindControl(GetFocus()); focused != nullptr && focused->PressedByEnter())
+            // Plain Enter: only a focused button takes it; the form has no default button.
+            bool modified = GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
+            TControl* focused = FindControl(GetFocus());
+            if (!modified && focused != nullptr && focused->PressedByEnter())
                 focused->Press();
         }
         return 0; // IDCANCEL (Esc) does nothing: the form has no cancel button
