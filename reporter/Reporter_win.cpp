@@ -14,6 +14,8 @@
 
 #include <windows.h>
 
+#include <stdexcept>
+
 namespace {
 
 std::wstring SafeMessage(const std::exception_ptr& error) noexcept
@@ -97,31 +99,39 @@ bool TReporter::ReportOne(const std::exception_ptr& error) noexcept
 {
     const std::wstring message = SafeMessage(error);
     TErrorVerdict verdict;
-    TDialogOutcome outcome;
-    std::string text;
     try {
         verdict = counter_.Count(hooks_.NowMs());
-        TReport report = hooks_.Collect(error);
-        text = FormatReport(report);
-        dialogOpen_ = true;
-        outcome = hooks_.ShowDialog(message, report, verdict);
-        dialogOpen_ = false;
     } catch (...) {
-        dialogOpen_ = false;
-        outcome.Shown = false;
     }
-    if (!outcome.Shown) {
-        dialogOpen_ = true; // a message box runs a loop too
+    TReport report;
+    try {
+        report = hooks_.Collect(error);
+    } catch (...) {
+        // Still a dialog and a log entry: the heading and a section that says what went wrong.
         try {
-            hooks_.ShowPlain(message);
+            report.Heading = WideToUtf8(message);
+            report.Sections.push_back(CollectSection("General", []() -> std::string {
+                throw std::runtime_error("The report of this error could not be collected.");
+            }));
         } catch (...) {
         }
-        dialogOpen_ = false;
     }
+    TDialogOutcome outcome;
     try {
-        if (text.empty())
-            text = WideToUtf8(L"The report of this error could not be built. Message: " + message) + "\n";
-        hooks_.AppendToLog(text);
+        dialogOpen_ = true;
+        outcome = hooks_.ShowDialog(message, report, verdict);
+    } catch (...) {
+        outcome = TDialogOutcome{};
+    }
+    if (!outcome.Shown) {
+        try {
+            hooks_.ShowPlain(message); // a message box runs a loop too: dialogOpen_ stays set
+        } catch (...) {
+        }
+    }
+    dialogOpen_ = false;
+    try {
+        hooks_.AppendToLog(FormatReport(report));
     } catch (...) {
         // A log that cannot be written is not shown.
     }
