@@ -1,0 +1,77 @@
+# Runs the real reader once and checks its exit code and streams.
+#   -DREADER=exe [-DEMULATOR=wine] -DWORK=scratch dir -DARGS=a|b|c
+#   [-DSETUP=default-file|unreadable] [-DINPUT=file for standard input] [-DOUTPUT=file for standard output]
+#   -DEXIT=code [-DSTDOUT_FILE=expected] [-DSTDOUT_REGEX=re] [-DSTDERR_REGEX=re]
+# Under the emulator, standard output is in the console's text mode: every line must end CR LF.
+
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+string(REPLACE "|" ";" args "${ARGS}")
+
+if(SETUP STREQUAL "default-file")
+    file(COPY_FILE ${FIXTURES}/several.dat ${WORK}/test.dat)
+elseif(SETUP STREQUAL "unreadable")
+    file(COPY_FILE ${FIXTURES}/one.dat ${WORK}/test.dat)
+    execute_process(COMMAND chmod 000 ${WORK}/test.dat)
+    execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(uid STREQUAL "0")
+        # Root reads a file of mode 000; another user does not.
+        find_program(SETPRIV setpriv)
+        if(NOT SETPRIV)
+            message("SKIP: running as root and setpriv is missing")
+            cmake_language(EXIT 77)
+        endif()
+        set(READER ${SETPRIV} --reuid=65534 --regid=65534 --clear-groups ${READER})
+    endif()
+endif()
+
+if(NOT INPUT)
+    set(INPUT ${FIXTURES}/empty.dat)
+endif()
+if(NOT OUTPUT)
+    set(OUTPUT ${WORK}/stdout.txt)
+endif()
+execute_process(COMMAND ${EMULATOR} ${READER} ${args}
+    WORKING_DIRECTORY ${WORK}
+    INPUT_FILE ${INPUT} OUTPUT_FILE ${OUTPUT} ERROR_FILE ${WORK}/stderr.txt
+    RESULT_VARIABLE exit TIMEOUT 60)
+
+set(out "")
+if(EXISTS ${OUTPUT} AND NOT OUTPUT MATCHES "^/dev/")
+    file(READ ${OUTPUT} out)
+endif()
+file(READ ${WORK}/stderr.txt err)
+set(failed "")
+if(NOT exit STREQUAL "${EXIT}")
+    string(APPEND failed "exit code ${exit}, expected ${EXIT}\n")
+endif()
+if(EMULATOR AND out)
+    # file(READ) drops CR, so look at the bytes.
+    file(READ ${OUTPUT} hex HEX)
+    string(REGEX REPLACE "(..)" " \\1" bytes "${hex}")
+    string(REGEX MATCHALL " 0a" lf "${bytes}")
+    string(REGEX MATCHALL " 0d 0a" crlf "${bytes}")
+    list(LENGTH lf lf)
+    list(LENGTH crlf crlf)
+    if(NOT lf EQUAL crlf)
+        string(APPEND failed "${lf} lines on standard output, ${crlf} of them end in CR LF\n")
+    endif()
+endif()
+if(STDOUT_FILE)
+    file(READ ${STDOUT_FILE} expected)
+    if(NOT out STREQUAL expected)
+        string(APPEND failed "standard output differs from ${STDOUT_FILE}\n")
+    endif()
+endif()
+if(STDOUT_REGEX AND NOT out MATCHES "${STDOUT_REGEX}")
+    string(APPEND failed "standard output does not match ${STDOUT_REGEX}\n")
+endif()
+if(STDERR_REGEX AND NOT err MATCHES "${STDERR_REGEX}")
+    string(APPEND failed "standard error does not match ${STDERR_REGEX}\n")
+endif()
+if(NOT STDERR_REGEX AND NOT err STREQUAL "")
+    string(APPEND failed "standard error should be empty\n")
+endif()
+if(failed)
+    message(FATAL_ERROR "${failed}--- standard output:\n${out}--- standard error:\n${err}")
+endif()
