@@ -3,6 +3,9 @@
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                         _WIN32_WINNT=0x0601 WINVER=0x0601)
 add_compile_options(-Wall -Wextra -fstack-protector-strong)
+# A native fault in an event handler is thrown on as a C++ error from the faulting instruction:
+# every instruction that may fault needs a call-site entry and exact unwind rules.
+add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-fnon-call-exceptions> $<$<COMPILE_LANGUAGE:C,CXX>:-fasynchronous-unwind-tables>)
 # Static runtime: the exe must start alone on a clean Windows or Wine.
 add_link_options(-static -fstack-protector-strong
     -Wl,--dynamicbase,--nxcompat,--large-address-aware,--no-insert-timestamp

@@ -49,6 +49,18 @@ public:
     void ParkException(std::exception_ptr error) noexcept;
     void HandleParkedException() noexcept;
 
+    // Event handlers running now (nested dispatch counts each); an error reporter asks this
+    // to tell a fault inside a handler, which can be recovered, from one outside.
+    int RunningHandlers() const noexcept { return runningHandlers_; }
+    class THandlerScope
+    {
+    public:
+        THandlerScope() noexcept;
+        ~THandlerScope();
+        THandlerScope(const THandlerScope&) = delete;
+        THandlerScope& operator=(const THandlerScope&) = delete;
+    };
+
 private:
     [[noreturn]] void StartupFailed(const std::exception_ptr& error) noexcept;
 
@@ -56,9 +68,13 @@ private:
     TForm* mainForm_ = nullptr;
     HWND applicationWindow_ = nullptr;
     bool creatingFirstForm_ = false;
+    int runningHandlers_ = 0;
 };
 
 extern TApplication* const Application;
+
+inline TApplication::THandlerScope::THandlerScope() noexcept { ++Application->runningHandlers_; }
+inline TApplication::THandlerScope::~THandlerScope() { --Application->runningHandlers_; }
 
 template <class TFormClass>
 void TApplication::CreateForm(TFormClass*& reference)
