@@ -100,14 +100,19 @@ std::wstring LockName(const std::wstring& logPath)
         key.push_back(static_cast<char>(lower & 0xFF));
         key.push_back(static_cast<char>(lower >> 8));
     }
-    return L"Local\\ReportLog." + Hex(Crc32(key)) + L"." + Hex(static_cast<std::uint32_t>(key.size()));
+    return L"ReportLog." + Hex(Crc32(key)) + L"." + Hex(static_cast<std::uint32_t>(key.size()));
 }
 
 class TLogLock {
 public:
     explicit TLogLock(const std::wstring& logPath)
-        : mutex_(CreateMutexW(nullptr, FALSE, LockName(logPath).c_str()))
     {
+        // Global, so that users in other sessions writing the same log wait too; where another
+        // user's mutex refuses us, the session's own namespace still serialises this session.
+        const std::wstring name = LockName(logPath);
+        mutex_.Reset(CreateMutexW(nullptr, FALSE, (L"Global\\" + name).c_str()));
+        if (!mutex_.Valid())
+            mutex_.Reset(CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str()));
         if (!mutex_.Valid())
             return;
         const DWORD wait = WaitForSingleObject(mutex_.Get(), LockWaitMs);
@@ -260,26 +265,47 @@ bool AppendToReportLogAt(const std::wstring& path, const std::string& report) no
     }
 }
 
+namespace {
+
+// The log under the user's application-data folder, its folder created when needed; empty if
+// that folder is unknown.
+std::wstring FallbackLog(const std::wstring& exe)
+{
+    const std::wstring appData = AppDataFolder();
+    if (appData.empty())
+        return {};
+    const std::wstring fallback = FallbackLogPath(exe, appData);
+    // An existing folder is fine, and any other failure shows when writing.
+    const std::wstring folder = FolderOf(fallback);
+    CreateDirectoryW(folder.substr(0, folder.size() - 1).c_str(), nullptr);
+    return fallback;
+}
+
+} // namespace
+
 std::wstring ReportLogPath()
 {
     const std::wstring exe = ModulePath();
     const std::wstring beside = LogPathBeside(exe);
     if (FolderIsWritable(FolderOf(beside)))
         return beside;
-    const std::wstring appData = AppDataFolder();
-    if (appData.empty())
-        return beside;
-    const std::wstring fallback = FallbackLogPath(exe, appData);
-    // Created when needed; an existing folder is fine, and any other failure shows when writing.
-    const std::wstring folder = FolderOf(fallback);
-    CreateDirectoryW(folder.substr(0, folder.size() - 1).c_str(), nullptr);
-    return fallback;
+    const std::wstring fallback = FallbackLog(exe);
+    return fallback.empty() ? beside : fallback;
 }
 
 bool AppendToReportLog(const std::string& report) noexcept
 {
     try {
-        return AppendToReportLogAt(ReportLogPath(), report);
+        const std::wstring exe = ModulePath();
+        const std::wstring path = ReportLogPath();
+        if (AppendToReportLogAt(path, report))
+            return true;
+        // The folder took a file but the log beside the exe would not be replaced (it may be
+        // read-only): the report still goes where a read-only folder's would.
+        if (path != LogPathBeside(exe))
+            return false;
+        const std::wstring fallback = FallbackLog(exe);
+        return !fallback.empty() && AppendToReportLogAt(fallback, report);
     } catch (...) {
         return false;
     }

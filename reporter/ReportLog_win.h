@@ -11,7 +11,8 @@ std::wstring ReportLogPath();
 
 // Appends one report: read, repair, append, write a temporary file, flush, replace the log in one step
 // (MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH), serialised between processes
-// (a named mutex). Never throws; false when the log could not be written.
+// (a named mutex). Where the log beside the exe cannot be written, the report goes to the
+// application-data folder instead. Never throws; false when the log could not be written.
 bool AppendToReportLog(const std::string& report) noexcept;
 
 // The building blocks, for tests and tools that work on a log at a given path.

@@ -72,17 +72,26 @@ int Concurrent(const std::wstring& writerExe, const std::wstring& folder, unsign
 {
     const std::wstring log = folder + L"\\concurrent.elf";
     DeleteFileW(log.c_str());
-    const std::wstring startName = L"Local\\log-stress-start-" + std::to_wstring(GetCurrentProcessId());
-    TKernelHandle start(CreateEventW(nullptr, TRUE, FALSE, startName.c_str()));
+    const std::wstring prefix = L"Local\\log-stress-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring goName = prefix + L"-go";
+    TKernelHandle go(CreateEventW(nullptr, TRUE, FALSE, goName.c_str()));
 
     TKernelHandle writers[2];
+    TKernelHandle ready[2];
     for (unsigned w = 0; w < 2; ++w) {
+        const std::wstring readyName = prefix + L"-ready-" + std::to_wstring(w + 1);
+        ready[w].Reset(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
         writers[w] = Start(writerExe, L"append \"" + log + L"\" " + std::to_wstring(w + 1) + L" " +
-                                          std::to_wstring(perWriter) + L" " + startName);
+                                          std::to_wstring(perWriter) + L" " + readyName + L" " + goName);
         if (!writers[w].Valid())
             return 1;
     }
-    SetEvent(start.Get());
+    HANDLE bothReady[2] = {ready[0].Get(), ready[1].Get()};
+    if (WaitForMultipleObjects(2, bothReady, TRUE, 30'000) != WAIT_OBJECT_0) {
+        std::printf("FAIL: the writers did not both get ready\n");
+        return 1;
+    }
+    SetEvent(go.Get());
     for (TKernelHandle& writer : writers) {
         DWORD code = 1;
         if (WaitForSingleObject(writer.Get(), 120'000) != WAIT_OBJECT_0 || !GetExitCodeProcess(writer.Get(), &code) ||

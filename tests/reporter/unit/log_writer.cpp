@@ -1,8 +1,10 @@
 // Appends test reports to a log, for the tests that need more than one process:
-//   log_writer append <log> <writer> <count> [<start event>]   appends <count> reports, exit 0 if all written
+//   log_writer append <log> <writer> <count> [<ready> <go>]   signals <ready>, waits for <go>, then appends
+//                                                             <count> reports; exit 0 if all were written
 //   log_writer loop <log> <writer> <ready event>              appends for ever, signalling after the first
 //   log_writer default <text>                                 appends <text> where the program's log goes,
 //                                                             prints "<path>\n<reports in it>\n"
+//   log_writer count <log>                                    prints "<reports> <repaired 0|1>\n"
 #include "ReportLog_win.h"
 #include "TestReports.h"
 
@@ -22,11 +24,15 @@ std::string Utf8(const std::wstring& text)
     return out;
 }
 
-void WaitForEvent(const wchar_t* name)
+// Both writers reach the start line before either begins, so their appends really overlap.
+void StartTogether(const wchar_t* readyName, const wchar_t* goName)
 {
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name);
-    WaitForSingleObject(event, 30'000);
-    CloseHandle(event);
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, readyName);
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, goName);
+    SetEvent(ready);
+    WaitForSingleObject(go, 30'000);
+    CloseHandle(go);
+    CloseHandle(ready);
 }
 
 } // namespace
@@ -37,8 +43,8 @@ int wmain(int argc, wchar_t** argv)
     if (mode == L"append" && argc >= 5) {
         const unsigned writer = std::stoul(argv[3]);
         const unsigned count = std::stoul(argv[4]);
-        if (argc >= 6)
-            WaitForEvent(argv[5]);
+        if (argc >= 7)
+            StartTogether(argv[5], argv[6]);
         int failed = 0;
         for (unsigned sequence = 1; sequence <= count; ++sequence)
             failed += AppendToReportLogAt(argv[2], TestReport(writer, sequence)) ? 0 : 1;
@@ -61,6 +67,13 @@ int wmain(int argc, wchar_t** argv)
         std::printf("%s\n%u\n", Utf8(path).c_str(), static_cast<unsigned>(contents.Reports.size()));
         return written ? 0 : 2;
     }
-    std::fprintf(stderr, "usage: log_writer append|loop|default ...\n");
+    if (mode == L"count" && argc >= 3) {
+        TLogContents contents;
+        if (!ReadReportLog(argv[2], contents))
+            return 2;
+        std::printf("%u %d\n", static_cast<unsigned>(contents.Reports.size()), contents.Repaired ? 1 : 0);
+        return 0;
+    }
+    std::fprintf(stderr, "usage: log_writer append|loop|default|count ...\n");
     return 64;
 }
