@@ -523,6 +523,7 @@ void ExpectErrorShownAndDismiss(const Recorder& app, const std::wstring& message
     HWND dialog = nullptr;
     Check(WaitUntil([&] { return (dialog = app.OwnedModal()) != nullptr; }),
           L"no window owned by the main window appeared; expected one saying: " + message);
+    Log(L"error window: class %ls, caption \"%ls\"", ClassName(dialog).c_str(), WindowText(dialog).c_str());
     Check(!IsWindowEnabled(app.Main()), L"the main window still takes input while the error is shown");
 
     std::vector<std::wstring> texts;
