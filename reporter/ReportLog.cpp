@@ -6,7 +6,7 @@ namespace {
 
 constexpr std::string_view Magic{"\xD5RPT", 4};
 
-std::array<std::uint32_t, 256> MakeCrcTable()
+constexpr std::array<std::uint32_t, 256> MakeCrcTable()
 {
     std::array<std::uint32_t, 256> table{};
     for (std::uint32_t i = 0; i < 256; ++i) {
@@ -18,7 +18,8 @@ std::array<std::uint32_t, 256> MakeCrcTable()
     return table;
 }
 
-const std::array<std::uint32_t, 256> CrcTable = MakeCrcTable();
+// Built by the compiler, so it is ready even for a report written during static initialisation.
+constexpr std::array<std::uint32_t, 256> CrcTable = MakeCrcTable();
 
 void PutU32(std::string& out, std::uint32_t value)
 {
