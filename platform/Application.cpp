@@ -42,7 +42,9 @@ TApplication* const Application = &TheApplication;
 void TApplication::Initialize()
 {
     RestrictDllSearch();
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_DATE_CLASSES};
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_STANDARD_CLASSES | ICC_DATE_CLASSES;
     InitCommonControlsEx(&controls);
 }
 

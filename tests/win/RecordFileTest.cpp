@@ -56,7 +56,8 @@ TFileHolder::TFileHolder(const std::wstring& path)
     release_ = CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str());
     std::wstring exe = ExtractFilePath(ExeFileName()) + L"hold_file.exe";
     std::wstring commandLine = L"\"" + exe + L"\" \"" + path + L"\" " + readyName + L" " + releaseName;
-    STARTUPINFOW startup{sizeof startup};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &info)) {
