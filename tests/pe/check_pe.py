@@ -99,8 +99,9 @@ def check_timestamps(pe, failures):
         failures.append("export directory carries a timestamp")
 
 
-def coff_symbol_names(pe):
-    """Names in the image's COFF symbol table (GNU ld keeps it unless the exe is stripped)."""
+def coff_symbols(pe):
+    """{name: (section number, value)} from the image's COFF symbol table, which GNU ld
+    keeps unless the exe is stripped; None when there is none."""
     fh = pe.FILE_HEADER
     if fh.PointerToSymbolTable == 0 or fh.NumberOfSymbols == 0:
         return None
@@ -109,7 +110,7 @@ def coff_symbol_names(pe):
     strings = start + 18 * fh.NumberOfSymbols
     if strings + 4 > len(data):
         return None
-    names = set()
+    symbols = {}
     index = 0
     while index < fh.NumberOfSymbols:
         record = data[start + 18 * index : start + 18 * index + 18]
@@ -121,19 +122,43 @@ def coff_symbol_names(pe):
             name = data[strings + offset : end]
         else:
             name = record[:8].rstrip(b"\0")
-        names.add(name.decode("latin-1"))
+        value, section = struct.unpack_from("<Ih", record, 8)
+        symbols[name.decode("latin-1")] = (section, value)
         index += 1 + record[17]  # skip the auxiliary records
-    return names
+    return symbols
+
+
+def calls_to(pe, address):
+    """How many direct calls (E8 rel32) in executable sections land on address."""
+    count = 0
+    for section in pe.sections:
+        if not section.Characteristics & 0x20000000:  # IMAGE_SCN_MEM_EXECUTE
+            continue
+        code = section.get_data()
+        base = pe.OPTIONAL_HEADER.ImageBase + section.VirtualAddress
+        at = code.find(b"\xe8")
+        while 0 <= at <= len(code) - 5:
+            (relative,) = struct.unpack_from("<i", code, at + 1)
+            if base + at + 5 + relative == address:
+                count += 1
+            at = code.find(b"\xe8", at + 1)
+    return count
 
 
 def check_stack_protector(pe, failures):
-    names = coff_symbol_names(pe)
-    if names is None:
+    symbols = coff_symbols(pe)
+    if symbols is None:
         failures.append("no COFF symbol table (stripped exe): no evidence of the stack protector")
         return
     for wanted in ("___stack_chk_fail", "___stack_chk_guard"):
-        if wanted not in names:
+        if wanted not in symbols:
             failures.append(f"stack protector missing: symbol {wanted} not in the symbol table")
+    if "___stack_chk_fail" in symbols:
+        section, value = symbols["___stack_chk_fail"]
+        if 1 <= section <= len(pe.sections):
+            address = pe.OPTIONAL_HEADER.ImageBase + pe.sections[section - 1].VirtualAddress + value
+            if calls_to(pe, address) == 0:
+                failures.append("stack protector missing: no function calls ___stack_chk_fail")
 
 
 def imported_dlls(pe):

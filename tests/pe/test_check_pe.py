@@ -122,6 +122,25 @@ def rename_symbol(old, new):
     return mutate
 
 
+def unprotect_calls(data):
+    """Points every call of ___stack_chk_fail elsewhere, as if no function were instrumented."""
+    pe = pefile.PE(data=bytes(data))
+    section_number, value = check_pe.coff_symbols(pe)["___stack_chk_fail"]
+    target = pe.OPTIONAL_HEADER.ImageBase + pe.sections[section_number - 1].VirtualAddress + value
+    patched = 0
+    for section in pe.sections:
+        if not section.Characteristics & 0x20000000:  # only code
+            continue
+        code = section.get_data()
+        base = pe.OPTIONAL_HEADER.ImageBase + section.VirtualAddress
+        for at in range(len(code) - 4):
+            if code[at] == 0xE8 and base + at + 5 + struct.unpack_from("<i", code, at + 1)[0] == target:
+                struct.pack_into("<i", data, section.PointerToRawData + at + 1, target + 1 - (base + at + 5))
+                patched += 1
+    assert patched > 0, "fixture exe has no instrumented function"
+    return data
+
+
 def strip(data):
     with tempfile.TemporaryDirectory() as scratch:
         path = os.path.join(scratch, "stripped.exe")
@@ -163,6 +182,7 @@ CASES = [
      "relocations are stripped"),
     ("link timestamp", header(lambda pe: setattr(pe.FILE_HEADER, "TimeDateStamp", 0x65000000)), "TimeDateStamp"),
     ("stripped symbol table", strip, "no COFF symbol table"),
+    ("no instrumented function", unprotect_calls, "no function calls ___stack_chk_fail"),
     ("no stack guard symbol", rename_symbol(b"___stack_chk_guard", b"___stack_chk_guarX"), "___stack_chk_guard"),
     ("socket import", rename_import(b"ADVAPI32.dll", b"WS2_32.dll"), "for sending data"),
     ("http import", rename_import(b"ADVAPI32.dll", b"winhttp.dll"), "for sending data"),
