@@ -1,59 +1,91 @@
 #include "Reader.h"
 
-#include <charconv>
-#include <chrono>
+#include <cstring>
 
 namespace datreader {
 
 namespace {
 
-constexpr std::size_t ChunkSize = 64 * 1024;  // a multiple of nothing in particular
-constexpr std::size_t FlushAt = 60 * 1024;
+constexpr std::size_t ChunkSize = 64 * 1024;
 
-// Collects small pieces and hands them to the output in large writes.
+// Collects small pieces in a fixed buffer and hands them to the output in large writes.
 class Buffered
 {
 public:
-    explicit Buffered(Output& out) : out_(out) { text_.reserve(ChunkSize); }
+    // Room that every record's line fits in, so a record is written without checks.
+    static constexpr std::size_t RecordRoom = 192;
+
+    explicit Buffered(Output& out) : out_(out), at_(buffer_) {}
 
     Buffered& operator<<(std::string_view s)
     {
-        text_.append(s);
+        if (s.size() > static_cast<std::size_t>(End() - at_)) {
+            Flush();
+            if (s.size() > sizeof buffer_) {
+                out_.Write(s);
+                return *this;
+            }
+        }
+        std::memcpy(at_, s.data(), s.size());
+        at_ += s.size();
         return *this;
     }
+    // Literals: a copy of known size, which the compiler does without a call.
+    template <std::size_t N>
+    Buffered& operator<<(const char (&s)[N])
+    {
+        if (End() - at_ < static_cast<std::ptrdiff_t>(N))
+            Flush();
+        std::memcpy(at_, s, N - 1);
+        at_ += N - 1;
+        return *this;
+    }
+    Buffered& operator<<(const std::string& s) { return *this << std::string_view(s); }
     Buffered& operator<<(char c)
     {
-        text_.push_back(c);
+        if (at_ == End())
+            Flush();
+        *at_++ = c;
         return *this;
     }
     Buffered& operator<<(std::uint64_t n) { return Number(n, 0); }
 
-    // Zero-padded to at least width digits.
+    // Zero-padded to at least width digits (width at most 4).
     Buffered& Number(std::uint64_t n, int width)
     {
+        if (End() - at_ < 24)
+            Flush();
         char digits[24];
-        auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-        for (int i = static_cast<int>(end - digits); i < width; ++i)
-            text_.push_back('0');
-        text_.append(digits, end);
+        char* first = digits + sizeof digits;
+        do {
+            *--first = static_cast<char>('0' + n % 10);
+            n /= 10;
+        } while (n);
+        while (digits + sizeof digits - first < width)
+            *--first = '0';
+        while (first != digits + sizeof digits)
+            *at_++ = *first++;
         return *this;
     }
 
-    void MaybeFlush()
+    void EnsureRoom(std::size_t size)
     {
-        if (text_.size() >= FlushAt)
+        if (static_cast<std::size_t>(End() - at_) < size)
             Flush();
     }
     void Flush()
     {
-        if (!text_.empty())
-            out_.Write(text_);
-        text_.clear();
+        if (at_ != buffer_)
+            out_.Write(std::string_view(buffer_, at_ - buffer_));
+        at_ = buffer_;
     }
 
 private:
+    char* End() { return buffer_ + sizeof buffer_; }
+
     Output& out_;
-    std::string text_;
+    char buffer_[ChunkSize];
+    char* at_;
 };
 
 std::string Hex(const std::uint8_t* bytes, std::size_t size)
@@ -120,6 +152,7 @@ public:
         ++summary_.records;
         if (options_.check)
             return;
+        out_.EnsureRoom(Buffered::RecordRoom);
 
         switch (options_.format) {
         case Format::Text:
@@ -136,7 +169,7 @@ public:
         case Format::Json:
         case Format::JsonLines:
             if (options_.format == Format::Json)
-                out_ << (index == 0 ? "\n" : ",\n");
+                out_ << std::string_view(index == 0 ? "\n" : ",\n");
             out_ << "{\"index\":" << index << ",\"year\":" << std::uint64_t{r.Year}
                  << ",\"month\":" << std::uint64_t{r.Month} << ",\"day\":" << std::uint64_t{r.Day};
             if (fault == DateFault::None) {
@@ -150,14 +183,12 @@ public:
                 out_ << '\n';
             break;
         }
-        out_.MaybeFlush();
 
         // CSV has no column for it; JSON says "valid":false in the record itself.
         if (fault != DateFault::None && options_.format == Format::Csv) {
             warn_ << ProgramName << ": " << name_ << ": record " << index << " is not a calendar date (year "
                   << std::uint64_t{r.Year} << ", month " << std::uint64_t{r.Month} << ", day "
                   << std::uint64_t{r.Day} << ", " << FaultText(fault) << ")\n";
-            warn_.MaybeFlush();
         }
     }
 
@@ -177,10 +208,10 @@ public:
             out_ << '\n' << "trailing bytes: " << std::uint64_t{trailingSize};
             if (trailingSize)
                 out_ << " (at offset " << trailingOffset << ": " << hex << ')';
-            out_ << '\n' << "result: " << (summary_.Clean() ? "OK" : "problems found") << '\n';
+            out_ << '\n' << "result: " << std::string_view(summary_.Clean() ? "OK" : "problems found") << '\n';
         } else {
             if (options_.format == Format::Json)
-                out_ << (summary_.records ? "\n]\n" : "]\n");
+                out_ << std::string_view(summary_.records ? "\n]\n" : "]\n");
             if (trailingSize) {
                 const std::string what = "trailing " + Plural(trailingSize, "byte", "bytes") + " at offset " +
                                          std::to_string(trailingOffset) + " (not a whole record): " + hex;
@@ -214,13 +245,14 @@ private:
 
 DateFault CheckDate(const TDateRecord& Rec)
 {
+    static constexpr std::uint8_t monthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (Rec.Year < 1 || Rec.Year > 9999)
         return DateFault::Year;
     if (Rec.Month < 1 || Rec.Month > 12)
         return DateFault::Month;
-    const std::chrono::year_month_day date{std::chrono::year{Rec.Year}, std::chrono::month{Rec.Month},
-                                           std::chrono::day{Rec.Day > 255 ? 0u : Rec.Day}};
-    return date.ok() ? DateFault::None : DateFault::Day;
+    const bool leap = Rec.Year % 4 == 0 && (Rec.Year % 100 != 0 || Rec.Year % 400 == 0);
+    const unsigned days = monthDays[Rec.Month - 1] + (Rec.Month == 2 && leap ? 1 : 0);
+    return Rec.Day >= 1 && Rec.Day <= days ? DateFault::None : DateFault::Day;
 }
 
 Summary ReadRecords(ByteSource& source, const Options& options, std::string_view name, Output& out,
