@@ -52,9 +52,14 @@ std::string DemangleSymbol(const std::string& symbol)
     std::string name = symbol.starts_with('_') ? symbol.substr(1) : symbol;
     if (!name.starts_with("_Z"))
         return name;
+    // A __stdcall member (a window procedure) carries its argument bytes: "...@16".
+    std::string mangled = name;
+    if (std::size_t at = mangled.rfind('@'); at != std::string::npos && at + 1 < mangled.size() &&
+        mangled.find_first_not_of("0123456789", at + 1) == std::string::npos)
+        mangled.erase(at);
     int status = 0;
     std::unique_ptr<char, decltype(&std::free)> demangled(
-        abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status), &std::free);
+        abi::__cxa_demangle(mangled.c_str(), nullptr, nullptr, &status), &std::free);
     return status == 0 && demangled ? std::string(demangled.get()) : name;
 }
 

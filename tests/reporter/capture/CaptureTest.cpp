@@ -53,11 +53,12 @@ __attribute__((noinline)) void ThrowsInt()
     Sink = 1;
 }
 
+// Volatile, so the store in the destructor cannot be moved before the faulting load.
 struct TSetOnDestroy {
-    bool* Flag;
+    volatile bool* Flag;
     ~TSetOnDestroy() { *Flag = true; }
 };
-bool FaultCleanupRan = false;
+volatile bool FaultCleanupRan = false;
 
 __attribute__((noinline)) int ReadThroughNull()
 {
@@ -312,8 +313,8 @@ TEST(ReportSections, AllPresentInOrderAndFilled)
     const auto start = std::chrono::steady_clock::now();
     TReport report = CollectReport(error);
     const auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start);
-    std::printf("CollectReport took %.1f ms (symbols loaded before: %s); %zu call stack rows\n", elapsed.count(),
-                TSymbolTable::ForExe().Size() > 0 ? "yes" : "no", StackRows(report).size());
+    std::printf("CollectReport took %.1f ms; %zu call stack rows; %zu function symbols\n", elapsed.count(),
+                StackRows(report).size(), TSymbolTable::ForExe().Size());
 
     const char* titles[] = {"General", "Call Stack", "Modules", "Processes", "Assembler", "CPU"};
     ASSERT_EQ(report.Sections.size(), std::size(titles));
@@ -373,6 +374,7 @@ TEST(Symbols, LinkerNamesDemangle)
     const std::pair<const char*, const char*> cases[] = {
         {"__ZN6TForm211btnAddClickEP7TObject", "TForm2::btnAddClick(TObject*)"},
         {"__ZN6TForm214SaveDateRecordERK11TDateRecord.cold", "TForm2::SaveDateRecord(TDateRecord const&) [clone .cold]"},
+        {"__ZN5TForm10WindowProcEP6HWND__jjl@16", "TForm::WindowProc(HWND__*, unsigned int, unsigned int, long)"},
         {"_wWinMain@16", "wWinMain@16"},
         {"_main", "main"},
         {"__Zbroken", "_Zbroken"},
