@@ -2,14 +2,9 @@
 // exe as an object file, so the linker cannot drop it although nothing refers to it.
 
 #include "Application.h"
+#include "Capture_win.h"
 #include "Reporter_win.h"
 #include "Restart_win.h"
-
-#if __has_include("Capture_win.h")
-#include "Capture_win.h"
-#else
-#include "CaptureStandIn_win.h"
-#endif
 
 namespace {
 

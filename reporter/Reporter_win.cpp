@@ -1,11 +1,7 @@
 #include "Reporter_win.h"
 
 #include "Application.h"
-#if __has_include("Capture_win.h")
 #include "Capture_win.h"
-#else
-#include "CaptureStandIn_win.h"
-#endif
 #include "ErrorDialog_win.h"
 #include "Exceptions.h"
 #include "ReportLog_win.h"

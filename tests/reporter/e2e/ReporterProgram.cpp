@@ -3,6 +3,7 @@
 #include "ErrorDialog_win.h"
 #include "ReportLog_win.h"
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -154,8 +155,16 @@ TProgram TProgram::FindNewCopy(DWORD notThisPid, DWORD timeoutMs)
     Check(copy.process_ != nullptr, L"cannot open the new copy's process");
     copy.FindMainWindow(5000);
     // Key presses go to the foreground window, and a copy started by another process may not be it.
-    SetForegroundWindow(copy.main_);
-    Check(WaitUntil([&] { return GetForegroundWindow() == copy.main_; }), L"the new copy did not come to the front");
+    Check(WaitUntil([&] {
+              SetForegroundWindow(copy.main_);
+              GUITHREADINFO state{};
+              state.cbSize = sizeof state;
+              return GetForegroundWindow() == copy.main_ && GetGUIThreadInfo(copy.thread_, &state) &&
+                     state.hwndActive == copy.main_ && state.hwndFocus == copy.Button();
+          }),
+          L"the new copy did not come to the front with the focus on Add");
+    // Wine may still take the foreground away while it tidies up after the old copy.
+    Sleep(500);
     return copy;
 }
 
@@ -280,16 +289,53 @@ std::string NewestReport(const std::wstring& logPath)
     return contents.Reports.back();
 }
 
+void PressAdd(const TProgram& app)
+{
+    // Under Wine the end of the old copy can take the foreground from a restarted one a moment
+    // after it was given: make sure the key goes to the program, as a person would.
+    if (GetForegroundWindow() != app.Main()) {
+        SetForegroundWindow(app.Main());
+        Check(WaitUntil([&] { return GetForegroundWindow() == app.Main(); }), L"the program is not in front");
+    }
+    gui::PressKey(VK_RETURN);
+}
+
+void ClickUntil(HWND control, const std::function<bool()>& effect, const std::wstring& what)
+{
+    RECT rect;
+    GetWindowRect(control, &rect);
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        gui::ClickAt({rect.left + 8, (rect.top + rect.bottom) / 2});
+        if (WaitUntil(effect, 1500))
+            return;
+        gui::Log(L"click %d on %ls had no effect", attempt, what.c_str());
+    }
+    Check(false, L"three clicks on " + what + L" had no effect");
+}
+
 HWND FailAdd(const TProgram& app, const std::wstring& message)
 {
-    gui::PressKey(VK_RETURN);
+    PressAdd(app);
     HWND dialog = nullptr;
-    Check(WaitUntil([&] { return (dialog = app.ErrorDialog()) != nullptr; }),
-          L"our error dialog did not appear after a failed Add");
+    if (!WaitUntil([&] { return (dialog = app.ErrorDialog()) != nullptr; })) {
+        std::wstring seen;
+        for (const std::wstring& text : gui::TextsOfWindowAndDescendants(GetForegroundWindow()))
+            seen += L" [" + text + L"]";
+        Check(false, L"our error dialog did not appear after a failed Add; program running: " +
+                         std::to_wstring(app.Running()) + L"; foreground window says:" + seen);
+    }
     Check(!IsWindowEnabled(app.Main()), L"the main window takes input while the dialog is open");
     std::wstring shown;
     WaitUntil([&] { return (shown = gui::WindowText(GetDlgItem(dialog, ErrorDialogId::Message))) == message; }, 2000);
     Check(shown == message, L"the dialog says [" + shown + L"], expected [" + message + L"]");
+    // Keys and clicks that follow are meant for the dialog: wait until it has the input.
+    Check(WaitUntil([&] {
+              GUITHREADINFO state{};
+              state.cbSize = sizeof state;
+              return GetForegroundWindow() == dialog && GetGUIThreadInfo(app.Thread(), &state) &&
+                     state.hwndActive == dialog;
+          }),
+          L"the error dialog did not become the active window");
     return dialog;
 }
 

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -41,6 +42,7 @@ public:
     HWND Button() const;
     HWND Picker() const;
     DWORD Pid() const { return pid_; }
+    DWORD Thread() const { return thread_; }
     HANDLE Process() const { return process_; }
     bool Running() const;
     std::optional<DWORD> WaitForExit(DWORD timeoutMs) const;
@@ -66,7 +68,12 @@ std::wstring ExpectedOpenError(const std::wstring& recordFile);
 size_t ReportCount(const std::wstring& logPath);
 std::string NewestReport(const std::wstring& logPath);
 
-// Presses Add (Enter on the focused button) and waits for our dialog with the message.
+// Clicks near the left end of `control` (where a link's or check box's text starts) until
+// `effect` holds. Wine's synthesized clicks are now and then lost; each retry is logged.
+void ClickUntil(HWND control, const std::function<bool()>& effect, const std::wstring& what);
+// Enter on the focused Add button, with the program in front.
+void PressAdd(const TProgram& app);
+// Presses Add and waits for our dialog with the message.
 HWND FailAdd(const TProgram& app, const std::wstring& message);
 // Esc, and the dialog is gone and the main window takes input again.
 void DismissWithEscape(const TProgram& app, HWND dialog);
