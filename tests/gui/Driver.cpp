@@ -324,8 +324,15 @@ void ClickAt(POINT screen)
     down.mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
     INPUT up = move;
     up.mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    std::vector<INPUT> inputs{move, down, up};
-    SendInputs(inputs);
+    std::vector<INPUT> moving{move};
+    SendInputs(moving);
+    // Press only once the pointer is there, or the press may land where the pointer was.
+    WaitUntil([&] {
+        POINT at;
+        return GetCursorPos(&at) && at.x == screen.x && at.y == screen.y;
+    }, 1000);
+    std::vector<INPUT> clicking{down, up};
+    SendInputs(clicking);
 }
 
 POINT CentreOnScreen(HWND window)

@@ -62,6 +62,8 @@ void ModifiedEnterDoesNotAdd(const Context& context)
             PressKey(VK_TAB);
             app.WaitForFocus(app.Button(), L"the Add button");
         }
+        Log(L"%ls: the button %ls the default style", way.how,
+            (GetWindowLongW(app.Button(), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON ? L"has" : L"has not");
         PressChord({VK_CONTROL, VK_RETURN});
         PressChord({VK_SHIFT, VK_RETURN});
         PressKey(VK_SPACE);

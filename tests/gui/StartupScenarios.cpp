@@ -21,6 +21,7 @@ void ExpectLayout(const Recorder& app, int dpi)
 {
     RECT client;
     GetClientRect(app.Main(), &client);
+    Log(L"client area %ldx%ld", client.right, client.bottom);
     // Scaling rounds per value; allow one pixel.
     auto roughly = [](long actual, int expected) { return actual >= expected - 1 && actual <= expected + 1; };
     Check(roughly(client.right, Scaled(301, dpi)) && roughly(client.bottom, Scaled(49, dpi)),
@@ -83,6 +84,55 @@ void StartUp(const Context& context)
     Check(FolderEntries(copy.WorkFolder()).empty(), L"the program wrote into its working directory");
 }
 
+// Sets the screen's pixels per inch for programs started from now on, and puts back the old value.
+class ScreenDpi {
+public:
+    explicit ScreenDpi(DWORD dpi)
+    {
+        Check(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                              nullptr, &key_, nullptr) == ERROR_SUCCESS,
+              L"cannot open HKCU\\Control Panel\\Desktop");
+        DWORD size = sizeof old_;
+        DWORD type = 0;
+        hadValue_ = RegQueryValueExW(key_, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&old_), &size) ==
+                        ERROR_SUCCESS && type == REG_DWORD;
+        Check(RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi) ==
+                  ERROR_SUCCESS,
+              L"cannot set LogPixels");
+    }
+    ~ScreenDpi()
+    {
+        if (hadValue_)
+            RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old_), sizeof old_);
+        else
+            RegDeleteValueW(key_, L"LogPixels");
+        RegCloseKey(key_);
+    }
+    ScreenDpi(const ScreenDpi&) = delete;
+    ScreenDpi& operator=(const ScreenDpi&) = delete;
+
+private:
+    HKEY key_ = nullptr;
+    DWORD old_ = 0;
+    bool hadValue_ = false;
+};
+
+// At 144 pixels per inch everything is one and a half times as large: 452 x 74 and so on.
+void StartUpAt144Dpi(const Context& context)
+{
+    ScratchCopy copy(context);
+    ScreenDpi dpi(144);
+    Recorder app(copy);
+    ExpectLayout(app, 144);
+    Check(WindowText(app.Picker()) == ShortDate(2012, 1, 31), L"at 144 dpi the date field shows \"" +
+                                                                  WindowText(app.Picker()) + L"\"");
+    app.WaitForFocus(app.Button(), L"the Add button");
+    PressKey(VK_RETURN);
+    ExpectFileBytes(copy.RecordFile(), Record(2012, 1, 31), L"Enter at 144 dpi");
+    app.CloseAndExpectCleanExit();
+}
+
 GUI_SCENARIO(L"startup", StartUp);
+GUI_SCENARIO(L"startup-144-dpi", StartUpAt144Dpi);
 
 } // namespace
