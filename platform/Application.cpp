@@ -26,6 +26,16 @@ void RestrictDllSearch()
         setDirectories(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
 }
 
+// Enter with Shift, Ctrl or Alt presses nothing: it goes to the focused control as a plain
+// key instead of to the dialog manager, which would click a focused button with it.
+bool IsModifiedEnter(const MSG& message)
+{
+    bool enterKey = ((message.message == WM_KEYDOWN || message.message == WM_KEYUP) && message.wParam == VK_RETURN) ||
+                    (message.message == WM_CHAR && (message.wParam == L'\r' || message.wParam == L'\n'));
+    bool modified = GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
+    return enterKey && modified;
+}
+
 std::wstring Title()
 {
     std::wstring name = ExeFileName();
@@ -77,7 +87,7 @@ void TApplication::Run()
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         // The dialog manager gives Tab between controls and Space/Enter on a focused button.
         HWND main = mainForm_->Handle();
-        if (main == nullptr || !IsDialogMessageW(main, &message)) {
+        if (main == nullptr || IsModifiedEnter(message) || !IsDialogMessageW(main, &message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }

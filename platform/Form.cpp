@@ -277,10 +277,8 @@ LRESULT TForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             if (TControl* control = FindControl(reinterpret_cast<HWND>(lParam)))
                 control->Command(HIWORD(wParam));
         } else if (LOWORD(wParam) == IDOK) {
-            // Plain Enter: only a focused button takes it; the form has no default button.
-            bool modified = GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
-            TControl* focused = FindControl(GetFocus());
-            if (!modified && focused != nullptr && focused->PressedByEnter())
+            // Enter: only a focused button takes it; the form has no default button.
+            if (TControl* focused = FindControl(GetFocus()); focused != nullptr && focused->PressedByEnter())
                 focused->Press();
         }
         return 0; // IDCANCEL (Esc) does nothing: the form has no cancel button
