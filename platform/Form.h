@@ -24,6 +24,12 @@ public:
         };
     }
     void Handler(const std::wstring& name, TNotifyEvent handler) { handlers_[name] = std::move(handler); }
+    // A method of the form; called through its pointer, so it keeps a frame of its own in call stacks.
+    template <class TFormClass>
+    void Handler(const std::wstring& name, TFormClass* form, void (TFormClass::*method)(TObject*))
+    {
+        handlers_[name] = [form, method](TObject* sender) { (form->*method)(sender); };
+    }
 
 private:
     friend class TForm;

@@ -177,17 +177,50 @@ std::string GeneralSection(const std::exception_ptr& error, const TThrowSite* si
     return text;
 }
 
+bool InMessageLoop(std::uintptr_t returnAddress)
+{
+    const TFunctionSymbol* function = TSymbolTable::ForExe().Find(returnAddress - 1);
+    return function != nullptr && function->Name.starts_with("TApplication::Run(");
+}
+
+// The unwinder stops at system frames that carry no unwind information (the window manager's
+// dispatch). The message loop that dispatched the event is the one handling its error, so the
+// event's remaining callers are the frames from that loop down, as they are now.
+int MessageLoopFrames(TThrowSite& now)
+{
+    TTrace trace{&now, 0};
+    _Unwind_Backtrace(TraceFrame, &trace);
+    for (int i = 0; i < now.FrameCount; ++i)
+        if (InMessageLoop(now.Frames[i]))
+            return i;
+    return now.FrameCount;
+}
+
+std::string FrameLine(std::uintptr_t address, bool exact)
+{
+    std::string module = ModuleNameOf(exact ? address : address - 1);
+    return Hex8(address) + "  " + Format("%-16s  ", module.empty() ? "?" : module.c_str()) +
+           DescribeCodeAddress(address, exact) + "\r\n";
+}
+
 std::string CallStackSection(const TThrowSite* site)
 {
     if (site == nullptr)
         return "Stack not captured: the error was not raised by a throw this program saw.\r\n";
     std::string text = "Address   Module            Function\r\n";
+    bool reachedLoop = false;
     for (int i = 0; i < site->FrameCount; ++i) {
-        const std::uintptr_t address = site->Frames[i];
-        const bool exact = i == 0 && site->FirstFrameExact;
-        std::string module = ModuleNameOf(exact ? address : address - 1);
-        text += Hex8(address) + "  " + Format("%-16s  ", module.empty() ? "?" : module.c_str()) +
-                DescribeCodeAddress(address, exact) + "\r\n";
+        text += FrameLine(site->Frames[i], i == 0 && site->FirstFrameExact);
+        reachedLoop = reachedLoop || InMessageLoop(site->Frames[i]);
+    }
+    if (!reachedLoop && site->FrameCount > 0) {
+        auto now = std::make_unique<TThrowSite>();
+        int loop = MessageLoopFrames(*now);
+        if (loop < now->FrameCount) {
+            text += "--------  (system frames)\r\n";
+            for (int i = loop; i < now->FrameCount; ++i)
+                text += FrameLine(now->Frames[i], false);
+        }
     }
     if (const std::string& problem = TSymbolTable::ForExe().Problem(); !problem.empty())
         text += "No function names: " + problem + "\r\n";

@@ -10,7 +10,7 @@ TForm2::TForm2()
     TFormBinding published;
     published.Field(L"btnAdd", btnAdd);
     published.Field(L"dtpDate", dtpDate);
-    published.Handler(L"btnAddClick", [this](TObject* Sender) { btnAddClick(Sender); });
+    published.Handler(L"btnAddClick", this, &TForm2::btnAddClick);
     LoadLayout(L"TFORM2", published);
 }
 

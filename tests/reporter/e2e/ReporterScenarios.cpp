@@ -82,6 +82,24 @@ void ExpectDetailsInLog(const std::vector<std::wstring>& texts, const std::strin
     }
 }
 
+// The stack names the failing open, the record writer and the Add command, and goes on past the
+// system's dispatch frames to the message loop and the entry, in that order.
+void ExpectNamedStack(const std::string& report)
+{
+    const size_t start = report.find("[Call Stack]");
+    const size_t end = report.find("[Modules]");
+    Check(start != std::string::npos && end != std::string::npos, L"the report has no call stack");
+    const std::string stack = report.substr(start, end - start);
+    const char* frames[] = {"TFileStream::TFileStream", "TForm2::SaveDateRecord", "TForm2::btnAddClick",
+                            "TButton::Press", "TForm::WindowProc", "TApplication::Run", "wWinMain"};
+    size_t at = 0;
+    for (const char* frame : frames) {
+        at = stack.find(frame, at);
+        Check(at != std::string::npos, L"the call stack does not name " + Utf8ToWide(frame) +
+                                           L" where expected:\n" + Utf8ToWide(stack));
+    }
+}
+
 struct TResourceCounts {
     DWORD Gdi, User, Handles;
     int Windows;
@@ -130,8 +148,10 @@ void NineErrors(const gui::Context& context)
         Check(app.Running(), L"the program ended after error " + std::to_wstring(n));
         if (!details.empty())
             ExpectDetailsInLog(details, NewestReport(LogOf(copy)));
-        if (n == 1)
+        if (n == 1) {
             baseline = CountResources(app);
+            ExpectNamedStack(NewestReport(LogOf(copy)));
+        }
     }
     Sleep(300);
     Check(app.ErrorDialog() == nullptr, L"a dialog appeared that no key press asked for");
