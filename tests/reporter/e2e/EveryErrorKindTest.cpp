@@ -9,6 +9,7 @@
 #include "Exceptions.h"
 #include "ReportLog.h"
 #include "ReportLog_win.h"
+#include "Restart_win.h"
 #include "RunTime.h"
 
 #include <gtest/gtest.h>
@@ -180,6 +181,21 @@ TEST(EveryErrorKind, ShowsOurDialogAddsOneReportAndTheProgramRunsOn)
         EXPECT_TRUE(IsWindow(form.Handle())) << c.ClassName << ": the window is gone";
     }
     DeleteFileW(ReportLogPath().c_str());
+}
+
+TEST(RestartState, IsTheStartupOneEvenAfterTheProgramChangesItsDirectory)
+{
+    wchar_t before[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, before);
+    // Recorded before the entry ran, from the process's own command line.
+    EXPECT_EQ(StartupCommandLine(), std::wstring(GetCommandLineW()));
+    EXPECT_EQ(StartupDirectory(), std::wstring(before));
+
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    ASSERT_TRUE(SetCurrentDirectoryW(temp));
+    EXPECT_EQ(StartupDirectory(), std::wstring(before));
+    SetCurrentDirectoryW(before);
 }
 
 } // namespace
