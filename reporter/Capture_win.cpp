@@ -1,6 +1,7 @@
 #include "Capture_win.h"
 
 #include "Application.h"
+#include "Disassembler.h"
 #include "Exceptions.h"
 #include "Faults_win.h"
 #include "RunTime.h"
@@ -227,6 +228,18 @@ std::string CallStackSection(const TThrowSite* site)
     return text;
 }
 
+// One disassembly row: the address, the bytes (padded so that the texts line up), the text.
+std::string DisassemblyRow(const TThrowSite& site, const TListingLine& line, std::size_t from, std::size_t count)
+{
+    std::string bytes;
+    for (std::size_t i = from; i < from + count; ++i)
+        bytes += Format("%02X ", site.Code[i]);
+    if (bytes.size() < 24)
+        bytes.resize(24, ' ');
+    const std::string text = line.Text.empty() ? "(not decoded)" : line.Text;
+    return (line.Marked ? "> " : "  ") + Hex8(site.CodeStart + from) + "  " + bytes + " " + text + "\r\n";
+}
+
 std::string AssemblerSection(const TThrowSite* site)
 {
     if (site == nullptr || site->CodeSize == 0)
@@ -241,7 +254,19 @@ std::string AssemblerSection(const TThrowSite* site)
             text += (site->CodeStart + i == site->Address ? "[" : " ") + Format("%02X", site->Code[i]);
         text += "\r\n";
     }
-    text += "[..] marks the byte at " + Hex8(site->Address) + ".\r\n";
+    text += "[..] marks the byte at " + Hex8(site->Address) + ".\r\n\r\n";
+
+    const std::vector<TListingLine> lines =
+        DisassembleAround(site->Code, static_cast<std::size_t>(site->CodeSize), static_cast<std::uint32_t>(site->CodeStart),
+                          static_cast<std::uint32_t>(site->Address));
+    for (const TListingLine& line : lines) {
+        // Bytes that could not be decoded in step go eight to a row.
+        const std::size_t step = line.Text.empty() ? 8 : line.Length;
+        for (std::size_t from = line.Offset; from < line.Offset + line.Length; from += step)
+            text += DisassemblyRow(*site, line, from, std::min(step, line.Offset + line.Length - from));
+    }
+    text += site->FirstFrameExact ? "> marks the faulting instruction.\r\n"
+                                  : "> marks the instruction after the call that threw.\r\n";
     return text;
 }
 
