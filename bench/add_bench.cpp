@@ -1,6 +1,8 @@
 // Prints the cost of one Add (TForm2::btnAddClick appending a record to test.dat beside
 // this program) against the bare Win32 calls such an append needs.
 //   add_bench.exe [CALLS]
+#include "Clock.h"
+
 #include "Application.h"
 #include "RunTime.h"
 #include "Unit2.h"
@@ -16,18 +18,6 @@
 namespace {
 
 const BYTE kRecord[6] = {0xDC, 0x07, 0x01, 0x00, 0x1F, 0x00};
-
-double Seconds()
-{
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / frequency;
-}
 
 [[noreturn]] void Fail(const wchar_t* what)
 {

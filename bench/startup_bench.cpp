@@ -1,6 +1,8 @@
 // Prints the start-up time to an idle window of the recorder against a minimal window
 // program: from CreateProcessW until the program's visible main window answers a message.
 //   startup_bench.exe RECORDER_EXE MINIMAL_EXE [STARTS]
+#include "Clock.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -11,18 +13,6 @@
 #include <vector>
 
 namespace {
-
-double Seconds()
-{
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / frequency;
-}
 
 struct WindowSearch
 {
